@@ -1,0 +1,64 @@
+// Finds the settings file beside the executable and reads the watch
+// interval and the watch list from it into g_app.
+#include "trim/settings.h"
+
+#include <string.h>
+
+// Leaves the settings file's full path in `path`, or the empty string when no
+// such path can be formed. The readers then yield their defaults without
+// asking the profile functions: given a bare file name those would look in
+// the Windows directory, and so read some other file.
+void GetSettingsPath(char path[SETTINGS_PATH_SIZE])
+{
+    DWORD got = GetModuleFileNameA(NULL, path, SETTINGS_PATH_SIZE);
+    // 0 is a failure; a full buffer means the path was cut short (and older
+    // systems do not even terminate it then).
+    if (got == 0 || got >= SETTINGS_PATH_SIZE) {
+        path[0] = '\0';
+        return;
+    }
+    int len = lstrlenA(path);
+    int sep = len - 1;
+    while (sep >= 0 && path[sep] != '\\' && path[sep] != '/')
+        sep--;
+    // The file name and its NUL must fit after the separator.
+    const int nameSize = sizeof(SETTINGS_FILE_NAME);
+    if (sep < 0 || sep + 1 + nameSize > SETTINGS_PATH_SIZE) {
+        path[0] = '\0';
+        return;
+    }
+    memcpy(path + sep + 1, SETTINGS_FILE_NAME, nameSize);
+}
+
+DWORD ReadSettingInt(const char* section, const char* key, int defaultValue)
+{
+    char path[SETTINGS_PATH_SIZE];
+    GetSettingsPath(path);
+    if (path[0] == '\0')
+        return (DWORD)defaultValue;
+    return GetPrivateProfileIntA(section, key, defaultValue, path);
+}
+
+SettingText ReadSettingString(const char* section, const char* key, const char* defaultValue)
+{
+    char path[SETTINGS_PATH_SIZE];
+    SettingText value;
+    GetSettingsPath(path);
+    if (path[0] == '\0') {
+        lstrcpynA(value.text, defaultValue, sizeof(value.text));
+        return value;
+    }
+    GetPrivateProfileStringA(section, key, defaultValue, value.text, sizeof(value.text), path);
+    return value;
+}
+
+void LoadSettings()
+{
+    g_app.watchInterval = ReadSettingInt("Setting", "WatchTimer", 1000);
+    for (int i = 0; i < WATCH_LIST_ENTRIES; i++) {
+        char key[8];
+        wsprintfA(key, "%d", i);
+        SettingText value = ReadSettingString("Proc", key, "");
+        strcpy(g_app.watchList[i], value.text);
+    }
+}
