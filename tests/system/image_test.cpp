@@ -2,154 +2,11 @@
 // outside: the single-instance guard, the close paths and their exit codes,
 // the first message, and trimming at the interval from the settings file,
 // seen in Wine's relay trace.
-#include "system/wine_trace.h"
+#include "system/image_runner.h"
 
-#include "support/processes.h"
 #include "support/temp_dir.h"
 
-#include <windows.h>
-
-#include <gtest/gtest.h>
-
-#include <deque>
-#include <fstream>
-
 namespace {
-
-const char kTitle[] = "Quillmarsh  ";
-const DWORD kWaitMs = 20000;
-
-std::string ImagePath() { return ExecutableDir() + "\\..\\Quillmarsh.exe"; }
-
-unsigned long long ImageBase(const std::string& path)
-{
-    std::ifstream in(path.c_str(), std::ios::binary);
-    std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(bytes.data());
-    auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(bytes.data() + dos->e_lfanew);
-    return nt->OptionalHeader.ImageBase;
-}
-
-// One start of the image from a folder of its own.
-struct ImageRun {
-    PROCESS_INFORMATION info = {};
-    HWND window = nullptr;
-};
-
-// Starts `exePath`; with `traced`, Wine adds a relay trace of its calls to the
-// runner's trace file.
-ImageRun Launch(const std::string& exePath, bool traced)
-{
-    ImageRun run;
-    STARTUPINFOA startup = {};
-    startup.cb = sizeof(startup);
-    std::string environment;
-    if (traced) {
-        // Wine reads WINEDEBUG from the environment the process starts with.
-        char* block = GetEnvironmentStringsA();
-        for (char* entry = block; *entry; entry += strlen(entry) + 1)
-            if (_strnicmp(entry, "WINEDEBUG=", 10) != 0)
-                environment.append(entry).push_back('\0');
-        FreeEnvironmentStringsA(block);
-        environment.append("WINEDEBUG=+relay").push_back('\0');
-        environment.push_back('\0');
-    }
-    std::string commandLine = "\"" + exePath + "\"";
-    std::string dir = exePath.substr(0, exePath.find_last_of('\\'));
-    if (!CreateProcessA(exePath.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0,
-                        traced ? &environment[0] : nullptr, dir.c_str(), &startup, &run.info))
-        ADD_FAILURE() << "cannot start " << exePath << ", error " << GetLastError();
-    return run;
-}
-
-// The top-level window titled "Quillmarsh  " that belongs to `run`, once it exists.
-HWND WaitForWindow(ImageRun& run)
-{
-    for (DWORD waited = 0; waited < kWaitMs; waited += 20) {
-        for (HWND w = FindWindowExA(nullptr, nullptr, nullptr, kTitle); w;
-             w = FindWindowExA(nullptr, w, nullptr, kTitle)) {
-            DWORD pid = 0;
-            GetWindowThreadProcessId(w, &pid);
-            if (pid == run.info.dwProcessId)
-                return run.window = w;
-        }
-        if (WaitForSingleObject(run.info.hProcess, 20) == WAIT_OBJECT_0)
-            break;
-    }
-    ADD_FAILURE() << "the program's window never appeared";
-    return nullptr;
-}
-
-// The exit code, or STILL_ACTIVE when the process is still running after `ms`.
-DWORD WaitForExit(ImageRun& run, DWORD ms)
-{
-    WaitForSingleObject(run.info.hProcess, ms);
-    DWORD code = 0;
-    GetExitCodeProcess(run.info.hProcess, &code);
-    return code;
-}
-
-void End(ImageRun& run)
-{
-    if (!run.info.hProcess)
-        return;
-    if (WaitForSingleObject(run.info.hProcess, 0) == WAIT_TIMEOUT) {
-        TerminateProcess(run.info.hProcess, 99);
-        WaitForSingleObject(run.info.hProcess, kWaitMs);
-    }
-    CloseHandle(run.info.hThread);
-    CloseHandle(run.info.hProcess);
-    run.info = PROCESS_INFORMATION();
-}
-
-std::vector<TracedCall> Trace(const ImageRun& run, const std::string& exePath)
-{
-    return ReadTrace(RelayTracePath(), run.info.dwThreadId, ImageBase(exePath));
-}
-
-// Waits until the trace holds at least `count` calls to `function`.
-std::vector<TracedCall> WaitForCalls(const ImageRun& run, const std::string& exePath, const std::string& function,
-                                     size_t count)
-{
-    std::vector<TracedCall> found;
-    for (DWORD waited = 0; waited < kWaitMs; waited += 50) {
-        found = CallsTo(Trace(run, exePath), function);
-        if (found.size() >= count)
-            break;
-        Sleep(50);
-    }
-    return found;
-}
-
-class ImageTest : public ::testing::Test {
-protected:
-    void SetUp() override
-    {
-        ASSERT_FALSE(RelayTracePath().empty()) << "run through scripts/wine-run --trace";
-        dir_ = MakeTempDir("image");
-        exe_ = dir_ + "\\Quillmarsh.exe";
-        ASSERT_TRUE(CopyFileA(ImagePath().c_str(), exe_.c_str(), FALSE)) << ImagePath();
-    }
-    void TearDown() override
-    {
-        for (ImageRun& run : runs_)
-            End(run);
-        for (Child& child : children_)
-            EndChild(child);
-        RemoveDir(dir_);
-    }
-    ImageRun& Start(const std::string& exePath, bool traced)
-    {
-        runs_.push_back(Launch(exePath, traced));
-        return runs_.back();
-    }
-    void Settings(const std::string& text) { WriteFile(dir_ + "\\QuillmarshNT_QX.ini", text); }
-
-    std::string dir_;
-    std::string exe_;
-    std::deque<ImageRun> runs_; // references to its runs stay valid as it grows
-    std::vector<Child> children_;
-};
 
 TEST_F(ImageTest, SecondStartEndsWithZeroAndLeavesTheFirstRunning)
 {
@@ -229,6 +86,7 @@ TEST_F(ImageTest, CloseMessagesEndTheProgramThroughTheCloseSequence)
         ASSERT_TRUE(window) << c.what;
         // Let start-up finish: the icon is added before the timer is armed.
         WaitForCalls(run, exe_, "user32.SetTimer", 1);
+        EXPECT_TRUE(TrayIconExists(window)) << c.what;
         if (c.send) {
             DWORD_PTR ignored;
             SendMessageTimeoutA(window, c.message, c.wParam, 0, SMTO_ABORTIFHUNG, 2000, &ignored);
@@ -236,6 +94,7 @@ TEST_F(ImageTest, CloseMessagesEndTheProgramThroughTheCloseSequence)
             PostMessageA(window, c.message, c.wParam, 0);
         }
         EXPECT_EQ(0u, WaitForExit(run, kWaitMs)) << c.what;
+        EXPECT_FALSE(TrayIconExists(window)) << c.what << ": the icon outlived the program";
         std::string w = HexArg((UINT_PTR)window);
         std::vector<std::string> expected = {"KillTimer(" + w + ")",
                                              "LoadLibraryA(\"shell32.dll\")",
