@@ -1,7 +1,9 @@
 // The image's entry point. The program needs nothing of the C runtime's
 // start-up (no arguments, no constructors, no heap), so the entry calls
-// WinMain directly with what the platform gives and ends the process with
-// its result.
+// WinMain directly and ends the process with its result. The program reads
+// neither its command line nor its show command, so it is handed the command
+// line after the program's name and SW_SHOWDEFAULT, and nothing more is asked
+// of the platform.
 #include <windows.h>
 
 extern "C" IMAGE_DOS_HEADER __ImageBase;
@@ -26,12 +28,7 @@ static LPSTR SkipProgramName(LPSTR line)
     return line;
 }
 
-// The system enters here with a stack aligned only to 4 bytes on x86.
-extern "C" __attribute__((force_align_arg_pointer)) void WinMainCRTStartup()
+extern "C" void WinMainCRTStartup()
 {
-    STARTUPINFOA startup;
-    startup.cb = sizeof(startup);
-    GetStartupInfoA(&startup);
-    int show = (startup.dwFlags & STARTF_USESHOWWINDOW) ? startup.wShowWindow : SW_SHOWDEFAULT;
-    ExitProcess(WinMain((HINSTANCE)&__ImageBase, NULL, SkipProgramName(GetCommandLineA()), show));
+    ExitProcess(WinMain((HINSTANCE)&__ImageBase, NULL, SkipProgramName(GetCommandLineA()), SW_SHOWDEFAULT));
 }

@@ -2,8 +2,6 @@
 // interval and the watch list from it into g_app.
 #include "trim/settings.h"
 
-#include <string.h>
-
 // Leaves the settings file's full path in `path`, or the empty string when no
 // such path can be formed. The readers then yield their defaults without
 // asking the profile functions: given a bare file name those would look in
@@ -27,7 +25,7 @@ void GetSettingsPath(char path[SETTINGS_PATH_SIZE])
         path[0] = '\0';
         return;
     }
-    memcpy(path + sep + 1, SETTINGS_FILE_NAME, nameSize);
+    lstrcpyA(path + sep + 1, SETTINGS_FILE_NAME);
 }
 
 DWORD ReadSettingInt(const char* section, const char* key, int defaultValue)
@@ -59,6 +57,6 @@ void LoadSettings()
         char key[8];
         wsprintfA(key, "%d", i);
         SettingText value = ReadSettingString("Proc", key, "");
-        strcpy(g_app.watchList[i], value.text);
+        lstrcpyA(g_app.watchList[i], value.text);
     }
 }

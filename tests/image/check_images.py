@@ -97,8 +97,8 @@ EXPECTED_IMPORTS = {
     'KERNEL32.DLL': sorted([
         'CloseHandle', 'CreateToolhelp32Snapshot', 'ExitProcess', 'FreeLibrary', 'GetCommandLineA',
         'GetCurrentProcess', 'GetModuleFileNameA', 'GetPrivateProfileIntA', 'GetPrivateProfileStringA',
-        'GetProcAddress', 'GetStartupInfoA', 'LoadLibraryA', 'OpenProcess', 'Process32First',
-        'Process32Next', 'SetProcessWorkingSetSize', 'Sleep', 'lstrcpynA', 'lstrlenA']),
+        'GetProcAddress', 'LoadLibraryA', 'OpenProcess', 'Process32First',
+        'Process32Next', 'SetProcessWorkingSetSize', 'Sleep', 'lstrcpyA', 'lstrcpynA', 'lstrlenA']),
     'USER32.DLL': sorted([
         'CreateWindowExA', 'DefWindowProcA', 'DestroyMenu', 'DestroyWindow', 'DispatchMessageA',
         'FindWindowA', 'GetCursorPos', 'GetMessageA', 'GetSubMenu', 'KillTimer', 'LoadCursorA',
@@ -106,7 +106,6 @@ EXPECTED_IMPORTS = {
         'PostQuitMessage', 'RegisterClassExA', 'SendMessageA', 'SetForegroundWindow', 'SetTimer',
         'ShowWindow', 'TrackPopupMenu', 'TranslateMessage', 'wsprintfA']),
 }
-ALLOWED_CRT = {'MSVCRT.DLL'}
 
 # The menu template: header, the popup "TRAY_MENU", its one item IDM_EXIT.
 MENU_TEMPLATE = (struct.pack('<HH', 0, 0)
@@ -114,8 +113,13 @@ MENU_TEMPLATE = (struct.pack('<HH', 0, 0)
                  + struct.pack('<HH', 0x0080, 57665) + '終了(&X)\0'.encode('utf-16-le'))
 
 
+MAX_X86_SIZE = 8192
+
+
 def check_image(path, machine, magic, subsystem_version):
     img = Image(path)
+    if machine == 0x14C:
+        check(f'{path}: at most {MAX_X86_SIZE} bytes', True, len(img.data) <= MAX_X86_SIZE)
     name = path.rsplit('/', 1)[-1]
     check(f'{path}: machine', hex(machine), hex(img.machine))
     check(f'{path}: optional header magic', hex(magic), hex(img.magic))
@@ -129,7 +133,7 @@ def check_image(path, machine, magic, subsystem_version):
     imports = img.imports()
     for dll, names in EXPECTED_IMPORTS.items():
         check(f'{path}: imports from {dll}', names, imports.get(dll))
-    others = set(imports) - set(EXPECTED_IMPORTS) - ALLOWED_CRT
+    others = set(imports) - set(EXPECTED_IMPORTS)
     check(f'{path}: other imported DLLs', set(), others)
 
     res = img.resources()
