@@ -25,11 +25,19 @@ Child StartCopy(const std::string& source, const std::string& dir, const std::st
     child.exeName = exeName;
     std::string path = dir + "\\" + exeName;
     CopyFileA(source.c_str(), path.c_str(), TRUE);
+    // The child's output (the sleeper prints its id) goes nowhere.
+    SECURITY_ATTRIBUTES inherit = {sizeof(inherit), nullptr, TRUE};
+    HANDLE nul = CreateFileA("NUL", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
+                             OPEN_EXISTING, 0, nullptr);
     STARTUPINFOA startup = {};
     startup.cb = sizeof(startup);
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = startup.hStdOutput = startup.hStdError = nul;
     std::string commandLine = "\"" + path + "\"";
-    if (!CreateProcessA(path.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, dir.c_str(), &startup,
-                        &child.info)) {
+    BOOL started = CreateProcessA(path.c_str(), &commandLine[0], nullptr, nullptr, TRUE, 0, nullptr, dir.c_str(),
+                                  &startup, &child.info);
+    CloseHandle(nul);
+    if (!started) {
         ADD_FAILURE() << "cannot start " << path << ", error " << GetLastError();
         return child;
     }
