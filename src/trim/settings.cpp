@@ -8,24 +8,7 @@
 // the Windows directory, and so read some other file.
 void GetSettingsPath(char path[SETTINGS_PATH_SIZE])
 {
-    DWORD got = GetModuleFileNameA(NULL, path, SETTINGS_PATH_SIZE);
-    // 0 is a failure; a full buffer means the path was cut short (and older
-    // systems do not even terminate it then).
-    if (got == 0 || got >= SETTINGS_PATH_SIZE) {
-        path[0] = '\0';
-        return;
-    }
-    int len = lstrlenA(path);
-    int sep = len - 1;
-    while (sep >= 0 && path[sep] != '\\' && path[sep] != '/')
-        sep--;
-    // The file name and its NUL must fit after the separator.
-    const int nameSize = sizeof(SETTINGS_FILE_NAME);
-    if (sep < 0 || sep + 1 + nameSize > SETTINGS_PATH_SIZE) {
-        path[0] = '\0';
-        return;
-    }
-    lstrcpyA(path + sep + 1, SETTINGS_FILE_NAME);
+    BuildSettingsPath(path, GetModuleFileNameA(NULL, path, SETTINGS_PATH_SIZE));
 }
 
 DWORD ReadSettingInt(const char* section, const char* key, int defaultValue)

@@ -3,9 +3,7 @@
 #pragma once
 
 #include "app/app_state.h"
-
-#define SETTINGS_FILE_NAME "QuillmarshNT_QX.ini"
-#define SETTINGS_PATH_SIZE MAX_PATH
+#include "trim/settings_path.h"
 
 // A settings value handed back by value, so that the caller owns it.
 struct SettingText {

@@ -12,23 +12,6 @@ static_assert(sizeof(PROCESSENTRY32) == 296, "PROCESSENTRY32 of the 32-bit image
 // as it can.
 #define EMPTY_WORKING_SET ((SIZE_T)-1)
 
-static unsigned char FoldAsciiUpper(unsigned char c)
-{
-    return (c >= 'A' && c <= 'Z') ? (unsigned char)(c + ('a' - 'A')) : c;
-}
-
-bool ExeNameMatches(const char* entry, const char* exeName)
-{
-    const unsigned char* a = (const unsigned char*)entry;
-    const unsigned char* b = (const unsigned char*)exeName;
-    for (;; a++, b++) {
-        if (FoldAsciiUpper(*a) != FoldAsciiUpper(*b))
-            return false;
-        if (*a == '\0')
-            return true;
-    }
-}
-
 static void TrimProcessForEntries(const PROCESSENTRY32* process)
 {
     for (int i = 0; i < WATCH_LIST_ENTRIES; i++) {

@@ -3,16 +3,13 @@
 #pragma once
 
 #include "app/app_state.h"
+#include "trim/exe_name.h"
 
 // What a pass asks of each matching process: setting the working-set size
 // needs PROCESS_SET_QUOTA, and PROCESS_QUERY_INFORMATION goes with it.
 // Asking for every right instead (0x001FFFFF) is refused outright by
 // Windows 2000, XP and Server 2003, which do not know the newer rights.
 #define TRIM_PROCESS_ACCESS (PROCESS_SET_QUOTA | PROCESS_QUERY_INFORMATION)
-
-// True when a watch-list entry names the executable `exeName`: byte for byte,
-// with only the ASCII letters A to Z folded to lower case, whatever the locale.
-bool ExeNameMatches(const char* entry, const char* exeName);
 
 void RunTrimPass();
 void ArmWatchTimer();

@@ -98,7 +98,7 @@ EXPECTED_IMPORTS = {
         'CloseHandle', 'CreateToolhelp32Snapshot', 'ExitProcess', 'FreeLibrary', 'GetCommandLineA',
         'GetCurrentProcess', 'GetModuleFileNameA', 'GetPrivateProfileIntA', 'GetPrivateProfileStringA',
         'GetProcAddress', 'LoadLibraryA', 'OpenProcess', 'Process32First',
-        'Process32Next', 'SetProcessWorkingSetSize', 'Sleep', 'lstrcpyA', 'lstrcpynA', 'lstrlenA']),
+        'Process32Next', 'SetProcessWorkingSetSize', 'Sleep', 'lstrcpyA', 'lstrcpynA']),
     'USER32.DLL': sorted([
         'CreateWindowExA', 'DefWindowProcA', 'DestroyMenu', 'DestroyWindow', 'DispatchMessageA',
         'FindWindowA', 'GetCursorPos', 'GetMessageA', 'GetSubMenu', 'KillTimer', 'LoadCursorA',
