@@ -20,6 +20,9 @@ CallLog g_log;
 std::map<DWORD, std::string> g_pidNames;     // process id -> label in the log
 std::map<HANDLE, std::string> g_handleNames; // open handle -> label in the log
 bool g_failSnapshot;
+bool g_failSetTimer;
+// Called right after the real snapshot is taken, before the pass walks it.
+void (*g_afterSnapshot)();
 std::set<DWORD> g_refusedPids;
 
 decltype(&KillTimer) g_realKillTimer;
@@ -54,6 +57,8 @@ UINT_PTR WINAPI LoggedSetTimer(HWND window, UINT_PTR id, UINT interval, TIMERPRO
 {
     g_log.Add("SetTimer(" + WindowName(window) + "," + std::to_string(id) + "," + std::to_string(interval) + "," +
               (proc ? "proc" : "null") + ")");
+    if (g_failSetTimer)
+        return 0;
     return g_realSetTimer(window, id, interval, proc);
 }
 
@@ -64,6 +69,8 @@ HANDLE WINAPI LoggedSnapshot(DWORD flags, DWORD pid)
         return INVALID_HANDLE_VALUE;
     HANDLE snapshot = g_realSnapshot(flags, pid);
     g_handleNames[snapshot] = "snapshot";
+    if (g_afterSnapshot)
+        g_afterSnapshot();
     return snapshot;
 }
 
@@ -109,6 +116,8 @@ protected:
         g_pidNames.clear();
         g_handleNames.clear();
         g_failSnapshot = false;
+        g_failSetTimer = false;
+        g_afterSnapshot = nullptr;
         g_refusedPids.clear();
         g_realKillTimer = patches_.Patch("user32.dll", "KillTimer", LoggedKillTimer);
         g_realSetTimer = patches_.Patch("user32.dll", "SetTimer", LoggedSetTimer);
@@ -239,6 +248,47 @@ TEST_F(TrimPassTest, FailedSnapshotStillRearmsTheTimer)
                                       "SetTimer(main,999,1000,null)"});
     g_failSnapshot = false;
     RunPassAndCompare("the next pass takes a snapshot again", ExpectedPass({{"tool", 1}}, 1000));
+}
+
+TEST_F(TrimPassTest, TimerThatCannotBeSetIsNotTriedAgain)
+{
+    Start("qmtool.exe", "tool");
+    SetWatchList({"qmtool.exe"});
+    g_app.watchInterval = 1000;
+    g_failSetTimer = true;
+    RunPassAndCompare("SetTimer fails", ExpectedPass({{"tool", 1}}, 1000));
+}
+
+Child* g_ending; // the child that ends between the snapshot and the open
+
+void EndWatchedChild()
+{
+    g_log.recording = false;
+    EndChild(*g_ending);
+    g_log.recording = true;
+}
+
+TEST_F(TrimPassTest, ProcessThatEndsBeforeItIsOpenedDoesNotDisturbThePass)
+{
+    Start("qmgone.exe", "gone");
+    Start("qmstay.exe", "stay");
+    SetWatchList({"qmgone.exe", "qmstay.exe"});
+    g_app.watchInterval = 1000;
+    g_ending = &children_[0];
+    g_afterSnapshot = EndWatchedChild;
+    g_log.recording = true;
+    RunTrimPass();
+    g_log.recording = false;
+    const std::vector<std::string>& calls = g_log.calls;
+    // Whether the ended process can still be opened is the system's affair;
+    // the pass tries it, trims the other, closes whatever it opened and
+    // re-arms the timer.
+    EXPECT_NE(calls.end(), std::find(calls.begin(), calls.end(), "OpenProcess(0x500,0,gone)")) << JoinCalls(calls);
+    EXPECT_NE(calls.end(), std::find(calls.begin(), calls.end(), "CloseHandle(handle of stay)")) << JoinCalls(calls);
+    ASSERT_GE(calls.size(), 2u);
+    EXPECT_EQ("CloseHandle(snapshot)", calls[calls.size() - 2]) << JoinCalls(calls);
+    EXPECT_EQ("SetTimer(main,999,1000,null)", calls.back()) << JoinCalls(calls);
+    EXPECT_TRUE(g_handleNames.empty()) << "handles left open: " << g_handleNames.begin()->second;
 }
 
 TEST_F(TrimPassTest, IntervalIsHandedToTheTimerUnchanged)
