@@ -7,7 +7,7 @@
 # runs on an Xvfb of its own, inside one Wine virtual desktop.
 
 # Calls that the relay trace shows when a program runs with WINEDEBUG=+relay.
-RELAY_CALLS='KERNEL32.OpenProcess;KERNEL32.SetProcessWorkingSetSize;KERNEL32.CreateToolhelp32Snapshot;KERNEL32.Sleep;KERNEL32.ExitProcess;KERNEL32.LoadLibraryA;KERNEL32.FreeLibrary;user32.SetTimer;user32.KillTimer;user32.DestroyWindow;user32.PostQuitMessage;user32.TrackPopupMenu;user32.LoadMenuA;user32.DestroyMenu;user32.PeekMessageA;user32.PostMessageA;shell32.Shell_NotifyIconA'
+RELAY_CALLS='KERNEL32.OpenProcess;KERNEL32.SetProcessWorkingSetSize;KERNEL32.CreateToolhelp32Snapshot;KERNEL32.Sleep;KERNEL32.ExitProcess;KERNEL32.LoadLibraryA;KERNEL32.FreeLibrary;user32.SetTimer;user32.KillTimer;user32.DestroyWindow;user32.PostQuitMessage;user32.TrackPopupMenu;user32.LoadMenuA;user32.DestroyMenu;user32.PeekMessageA;user32.PostMessageA;KERNEL32.GetPrivateProfileIntA;KERNEL32.GetPrivateProfileStringA;shell32.Shell_NotifyIconA'
 
 wine_session_start() {
     local root=$1 use_display=${2:-}

@@ -21,28 +21,38 @@ unsigned long long ImageBase(const std::string& path)
     return nt->OptionalHeader.ImageBase;
 }
 
-ImageRun Launch(const std::string& exePath, bool traced)
+ImageRun Launch(const std::wstring& exePath, bool traced)
 {
     ImageRun run;
-    STARTUPINFOA startup = {};
+    STARTUPINFOW startup = {};
     startup.cb = sizeof(startup);
-    std::string environment;
+    std::wstring environment;
     if (traced) {
         // Wine reads WINEDEBUG from the environment the process starts with.
-        char* block = GetEnvironmentStringsA();
-        for (char* entry = block; *entry; entry += strlen(entry) + 1)
-            if (_strnicmp(entry, "WINEDEBUG=", 10) != 0)
-                environment.append(entry).push_back('\0');
-        FreeEnvironmentStringsA(block);
-        environment.append("WINEDEBUG=+relay").push_back('\0');
-        environment.push_back('\0');
+        wchar_t* block = GetEnvironmentStringsW();
+        for (wchar_t* entry = block; *entry; entry += wcslen(entry) + 1)
+            if (_wcsnicmp(entry, L"WINEDEBUG=", 10) != 0)
+                environment.append(entry).push_back(L'\0');
+        FreeEnvironmentStringsW(block);
+        environment.append(L"WINEDEBUG=+relay").push_back(L'\0');
+        environment.push_back(L'\0');
     }
-    std::string commandLine = "\"" + exePath + "\"";
-    std::string dir = exePath.substr(0, exePath.find_last_of('\\'));
-    if (!CreateProcessA(exePath.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0,
+    std::wstring commandLine = L"\"" + exePath + L"\"";
+    std::wstring dir = exePath.substr(0, exePath.find_last_of(L'\\'));
+    if (!CreateProcessW(exePath.c_str(), &commandLine[0], nullptr, nullptr, FALSE, CREATE_UNICODE_ENVIRONMENT,
                         traced ? &environment[0] : nullptr, dir.c_str(), &startup, &run.info))
-        ADD_FAILURE() << "cannot start " << exePath << ", error " << GetLastError();
+        ADD_FAILURE() << "cannot start a program, error " << GetLastError();
     return run;
+}
+
+ImageRun Launch(const std::string& exePath, bool traced) { return Launch(Wide(exePath), traced); }
+
+std::wstring Wide(const std::string& text)
+{
+    std::wstring wide(text.size() + 1, L'\0');
+    int length = MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, &wide[0], (int)wide.size());
+    wide.resize(length > 0 ? length - 1 : 0);
+    return wide;
 }
 
 HWND WaitForWindow(ImageRun& run)
@@ -88,6 +98,11 @@ std::vector<TracedCall> Trace(const ImageRun& run, const std::string& exePath)
     return ReadTrace(RelayTracePath(), run.info.dwThreadId, ImageBase(exePath));
 }
 
+std::vector<TracedCall> Trace(const ImageRun& run)
+{
+    return ReadTrace(RelayTracePath(), run.info.dwThreadId, ImageBase(ImagePath()));
+}
+
 std::vector<TracedCall> WaitForCalls(const ImageRun& run, const std::string& exePath, const std::string& function,
                                      size_t count)
 {
@@ -125,6 +140,12 @@ void ImageTest::TearDown()
     for (Child& child : children_)
         EndChild(child);
     RemoveDir(dir_);
+}
+
+ImageRun& ImageTest::Start(const std::wstring& exePath, bool traced)
+{
+    runs_.push_back(Launch(exePath, traced));
+    return runs_.back();
 }
 
 ImageRun& ImageTest::Start(const std::string& exePath, bool traced)

@@ -28,12 +28,16 @@ unsigned long long ImageBase(const std::string& path);
 // Starts `exePath`; with `traced`, Wine adds a relay trace of its calls to the
 // runner's trace file.
 ImageRun Launch(const std::string& exePath, bool traced);
+ImageRun Launch(const std::wstring& exePath, bool traced);
+std::wstring Wide(const std::string& text); // from the ANSI code page
 // The top-level window titled "Quillmarsh  " that belongs to `run`, once it exists.
 HWND WaitForWindow(ImageRun& run);
 // The exit code, or STILL_ACTIVE when the process is still running after `ms`.
 DWORD WaitForExit(ImageRun& run, DWORD ms);
 void End(ImageRun& run);
 std::vector<TracedCall> Trace(const ImageRun& run, const std::string& exePath);
+// The same, for a run of a copy of the image wherever it lies.
+std::vector<TracedCall> Trace(const ImageRun& run);
 // Waits until the trace holds at least `count` calls to `function`.
 std::vector<TracedCall> WaitForCalls(const ImageRun& run, const std::string& exePath, const std::string& function,
                                      size_t count);
@@ -47,6 +51,7 @@ protected:
     void SetUp() override;
     void TearDown() override;
     ImageRun& Start(const std::string& exePath, bool traced);
+    ImageRun& Start(const std::wstring& exePath, bool traced);
     void Settings(const std::string& text);
 
     std::string dir_;
