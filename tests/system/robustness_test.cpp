@@ -78,6 +78,21 @@ ULONG HandleCount(DWORD pid)
     return mine;
 }
 
+// The lowest and highest of several handle counts of `pid`: with the timer at
+// 0 the program is nearly always inside a pass, which holds the snapshot and
+// at times one process open besides what it holds for good.
+std::pair<ULONG, ULONG> HandleRange(DWORD pid)
+{
+    ULONG low = ~0u, high = 0;
+    for (int i = 0; i < 20; i++) {
+        ULONG count = HandleCount(pid);
+        low = std::min(low, count);
+        high = std::max(high, count);
+        Sleep(3);
+    }
+    return {low, high};
+}
+
 bool Answers(HWND window)
 {
     DWORD_PTR ignored;
@@ -260,7 +275,7 @@ TEST_F(RobustnessTest, TenThousandPassesLeaveNoHandleBehind)
     HWND window = WaitForWindow(run);
     ASSERT_TRUE(window);
     ASSERT_FALSE(WaitForCalls(run, exe_, "user32.KillTimer", 1).empty());
-    ULONG first = HandleCount(run.info.dwProcessId);
+    std::pair<ULONG, ULONG> first = HandleRange(run.info.dwProcessId);
     size_t passes = 0;
     for (int checks = 0; checks < 600 && passes < kPasses; checks++) {
         Sleep(1000);
@@ -268,8 +283,14 @@ TEST_F(RobustnessTest, TenThousandPassesLeaveNoHandleBehind)
         passes = CallsTo(Trace(run, exe_), "user32.KillTimer").size();
     }
     ASSERT_GE(passes, kPasses);
-    EXPECT_EQ(first, HandleCount(run.info.dwProcessId)) << "handles after the first pass and after " << passes;
-    std::printf("[   INFO   ] %zu passes, %lu handles after the first and after the last\n", passes, first);
+    std::pair<ULONG, ULONG> last = HandleRange(run.info.dwProcessId);
+    // A pass holds at most two handles of its own, so the counts may move by
+    // two, and no more, however many passes have run.
+    EXPECT_LE(last.second, first.first + 2) << "handles grew over " << passes << " passes";
+    EXPECT_LE(last.first, first.second) << "handles grew over " << passes << " passes";
+    EXPECT_LE(first.second - first.first, 2u);
+    std::printf("[   INFO   ] %zu passes; handles %lu to %lu after the first pass, %lu to %lu after the last\n",
+                passes, first.first, first.second, last.first, last.second);
     PostMessageA(window, WM_CLOSE, 0, 0);
     EXPECT_EQ(0u, WaitForExit(run, kWaitMs));
 }
