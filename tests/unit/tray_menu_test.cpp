@@ -4,6 +4,7 @@
 #include "tray/tray_menu.h"
 
 #include "support/import_patch.h"
+#include "support/timer_calls.h"
 
 #include <gtest/gtest.h>
 
@@ -18,8 +19,6 @@ decltype(&LoadMenuA) g_realLoadMenuA;
 decltype(&GetSubMenu) g_realGetSubMenu;
 decltype(&DestroyMenu) g_realDestroyMenu;
 
-std::string Name(HWND window) { return window == g_app.mainWindow ? "main" : Hex((UINT_PTR)window); }
-
 std::string MenuName(HMENU menu)
 {
     if (!menu)
@@ -31,7 +30,7 @@ std::string MenuName(HMENU menu)
 
 BOOL WINAPI LoggedPostMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
-    g_log.Add("PostMessageA(" + Name(window) + "," + Hex(message) + "," + Hex(wParam) + "," + Hex(lParam) + ")");
+    g_log.Add("PostMessageA(" + WindowName(window) + "," + Hex(message) + "," + Hex(wParam) + "," + Hex(lParam) + ")");
     return g_realPostMessageA(window, message, wParam, lParam);
 }
 
@@ -59,7 +58,7 @@ BOOL WINAPI LoggedGetCursorPos(LPPOINT point)
 
 BOOL WINAPI LoggedSetForegroundWindow(HWND window)
 {
-    g_log.Add("SetForegroundWindow(" + Name(window) + ")");
+    g_log.Add("SetForegroundWindow(" + WindowName(window) + ")");
     return TRUE;
 }
 
@@ -67,7 +66,7 @@ BOOL WINAPI LoggedTrackPopupMenu(HMENU menu, UINT flags, int x, int y, int reser
 {
     // The menu is not shown: it would wait for the user.
     g_log.Add("TrackPopupMenu(" + MenuName(menu) + "," + Hex(flags) + "," + std::to_string(x) + "," +
-              std::to_string(y) + "," + std::to_string(reserved) + "," + Name(window) + "," +
+              std::to_string(y) + "," + std::to_string(reserved) + "," + WindowName(window) + "," +
               (rect ? "rect" : "null") + ")");
     if (menu) {
         MENUITEMINFOA item = {};
@@ -136,7 +135,7 @@ protected:
         while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE | PM_NOYIELD))
             if (msg.message < WM_USER || msg.message == WM_TRAYNOTIFY)
                 if (msg.message != WM_TIMER && msg.message != WM_PAINT)
-                    left.push_back(Name(msg.hwnd) + " " + Hex(msg.message) + " " + Hex(msg.wParam));
+                    left.push_back(WindowName(msg.hwnd) + " " + Hex(msg.message) + " " + Hex(msg.wParam));
         return left;
     }
 
@@ -195,7 +194,7 @@ TEST_F(TrayMenuTest, LeftReleaseRemovesQueuedReleasesAndCommandsOfTheMainWindowO
     PostMessageA(main, WM_COMMAND, IDM_TRIM_SELF, 0);
     PostMessageA(main, WM_KEYDOWN, 'X', 0);
     OnTrayLeftButtonUp();
-    std::vector<std::string> expected = {"main 0x205 0x0", Name(other_) + " 0x202 0x0", Name(other_) + " 0x111 0xE141",
+    std::vector<std::string> expected = {"main 0x205 0x0", WindowName(other_) + " 0x202 0x0", WindowName(other_) + " 0x111 0xE141",
                                          "main 0x100 0x58"};
     std::vector<std::string> left = DrainQueue();
     EXPECT_EQ(expected, left) << "left in the queue:\n" << JoinCalls(left);

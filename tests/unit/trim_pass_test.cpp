@@ -4,6 +4,7 @@
 
 #include "support/import_patch.h"
 #include "support/processes.h"
+#include "support/timer_calls.h"
 
 #include <tlhelp32.h>
 #include "support/temp_dir.h"
@@ -25,13 +26,9 @@ bool g_failSetTimer;
 void (*g_afterSnapshot)();
 std::set<DWORD> g_refusedPids;
 
-decltype(&KillTimer) g_realKillTimer;
-decltype(&SetTimer) g_realSetTimer;
 decltype(&CreateToolhelp32Snapshot) g_realSnapshot;
 decltype(&OpenProcess) g_realOpenProcess;
 decltype(&CloseHandle) g_realCloseHandle;
-
-std::string WindowName(HWND window) { return window == g_app.mainWindow ? "main" : Hex((UINT_PTR)window); }
 
 std::string PidName(DWORD pid)
 {
@@ -45,21 +42,6 @@ std::string HandleName(HANDLE handle)
         return "self";
     auto it = g_handleNames.find(handle);
     return it != g_handleNames.end() ? it->second : Hex((UINT_PTR)handle);
-}
-
-BOOL WINAPI LoggedKillTimer(HWND window, UINT_PTR id)
-{
-    g_log.Add("KillTimer(" + WindowName(window) + "," + std::to_string(id) + ")");
-    return g_realKillTimer(window, id);
-}
-
-UINT_PTR WINAPI LoggedSetTimer(HWND window, UINT_PTR id, UINT interval, TIMERPROC proc)
-{
-    g_log.Add("SetTimer(" + WindowName(window) + "," + std::to_string(id) + "," + std::to_string(interval) + "," +
-              (proc ? "proc" : "null") + ")");
-    if (g_failSetTimer)
-        return 0;
-    return g_realSetTimer(window, id, interval, proc);
 }
 
 HANDLE WINAPI LoggedSnapshot(DWORD flags, DWORD pid)
@@ -119,8 +101,7 @@ protected:
         g_failSetTimer = false;
         g_afterSnapshot = nullptr;
         g_refusedPids.clear();
-        g_realKillTimer = patches_.Patch("user32.dll", "KillTimer", LoggedKillTimer);
-        g_realSetTimer = patches_.Patch("user32.dll", "SetTimer", LoggedSetTimer);
+        PatchTimerCalls(patches_, &g_log, &g_failSetTimer);
         g_realSnapshot = patches_.Patch("kernel32.dll", "CreateToolhelp32Snapshot", LoggedSnapshot);
         g_realOpenProcess = patches_.Patch("kernel32.dll", "OpenProcess", LoggedOpenProcess);
         patches_.Patch("kernel32.dll", "SetProcessWorkingSetSize", LoggedSetProcessWorkingSetSize);

@@ -3,6 +3,7 @@
 #include "app/main_window.h"
 
 #include "support/import_patch.h"
+#include "support/timer_calls.h"
 
 #include <tlhelp32.h>
 
@@ -19,17 +20,8 @@ UINT g_defaultedMessage;
 decltype(&FindWindowA) g_realFindWindowA;
 decltype(&CreateWindowExA) g_realCreateWindowExA;
 decltype(&DefWindowProcA) g_realDefWindowProcA;
-decltype(&KillTimer) g_realKillTimer;
-decltype(&SetTimer) g_realSetTimer;
 
 std::string Text(const char* text) { return text ? "\"" + std::string(text) + "\"" : "null"; }
-
-std::string Name(HWND window)
-{
-    if (!window)
-        return "null";
-    return window == g_app.mainWindow ? "main" : Hex((UINT_PTR)window);
-}
 
 std::string Resource(const void* id)
 {
@@ -59,7 +51,7 @@ HWND WINAPI LoggedCreateWindowExA(DWORD exStyle, LPCSTR className, LPCSTR title,
 {
     g_log.Add("CreateWindowExA(" + Hex(exStyle) + "," + Resource(className) + "," + Text(title) + "," + Hex(style) +
               "," + std::to_string(x) + "," + std::to_string(y) + "," + std::to_string(width) + "," +
-              std::to_string(height) + "," + Name(parent) + "," + Hex((UINT_PTR)menu) + "," + Instance(instance) +
+              std::to_string(height) + "," + WindowName(parent) + "," + Hex((UINT_PTR)menu) + "," + Instance(instance) +
               "," + Hex((UINT_PTR)param) + ")");
     if (g_failCreateWindow)
         return nullptr;
@@ -68,7 +60,7 @@ HWND WINAPI LoggedCreateWindowExA(DWORD exStyle, LPCSTR className, LPCSTR title,
 
 BOOL WINAPI LoggedShowWindow(HWND window, int show)
 {
-    g_log.Add("ShowWindow(" + Name(window) + "," + std::to_string(show) + ")");
+    g_log.Add("ShowWindow(" + WindowName(window) + "," + std::to_string(show) + ")");
     return FALSE;
 }
 
@@ -86,19 +78,6 @@ HMODULE WINAPI LoggedLoadLibraryA(LPCSTR name)
     return nullptr;
 }
 
-BOOL WINAPI LoggedKillTimer(HWND window, UINT_PTR id)
-{
-    g_log.Add("KillTimer(" + Name(window) + "," + std::to_string(id) + ")");
-    return g_realKillTimer(window, id);
-}
-
-UINT_PTR WINAPI LoggedSetTimer(HWND window, UINT_PTR id, UINT interval, TIMERPROC proc)
-{
-    g_log.Add("SetTimer(" + Name(window) + "," + std::to_string(id) + "," + std::to_string(interval) + "," +
-              (proc ? "proc" : "null") + ")");
-    return g_realSetTimer(window, id, interval, proc);
-}
-
 HANDLE WINAPI LoggedSnapshot(DWORD flags, DWORD)
 {
     g_log.Add("CreateToolhelp32Snapshot(" + Hex(flags) + ")");
@@ -114,20 +93,20 @@ BOOL WINAPI LoggedSetProcessWorkingSetSize(HANDLE process, SIZE_T, SIZE_T)
 LRESULT WINAPI LoggedDefWindowProcA(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
     if (message == g_defaultedMessage)
-        g_log.Add("DefWindowProcA(" + Name(window) + "," + Hex(message) + "," + Hex(wParam) + "," + Hex(lParam) + ")");
+        g_log.Add("DefWindowProcA(" + WindowName(window) + "," + Hex(message) + "," + Hex(wParam) + "," + Hex(lParam) + ")");
     return g_realDefWindowProcA(window, message, wParam, lParam);
 }
 
 LRESULT WINAPI LoggedSendMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
     // Not passed on: a WM_CLOSE would end the test process.
-    g_log.Add("SendMessageA(" + Name(window) + "," + Hex(message) + "," + Hex(wParam) + "," + Hex(lParam) + ")");
+    g_log.Add("SendMessageA(" + WindowName(window) + "," + Hex(message) + "," + Hex(wParam) + "," + Hex(lParam) + ")");
     return 0;
 }
 
 BOOL WINAPI LoggedPostMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
-    g_log.Add("PostMessageA(" + Name(window) + "," + Hex(message) + "," + Hex(wParam) + "," + Hex(lParam) + ")");
+    g_log.Add("PostMessageA(" + WindowName(window) + "," + Hex(message) + "," + Hex(wParam) + "," + Hex(lParam) + ")");
     return TRUE;
 }
 
@@ -137,13 +116,13 @@ void WINAPI LoggedPostQuitMessage(int code) { g_log.Add("PostQuitMessage(" + std
 
 BOOL WINAPI LoggedPeekMessageA(LPMSG, HWND window, UINT first, UINT last, UINT remove)
 {
-    g_log.Add("PeekMessageA(" + Name(window) + "," + Hex(first) + "," + Hex(last) + "," + Hex(remove) + ")");
+    g_log.Add("PeekMessageA(" + WindowName(window) + "," + Hex(first) + "," + Hex(last) + "," + Hex(remove) + ")");
     return FALSE;
 }
 
 BOOL WINAPI LoggedTrackPopupMenu(HMENU, UINT flags, int, int, int, HWND window, const RECT*)
 {
-    g_log.Add("TrackPopupMenu(" + Hex(flags) + "," + Name(window) + ")");
+    g_log.Add("TrackPopupMenu(" + Hex(flags) + "," + WindowName(window) + ")");
     return FALSE;
 }
 
@@ -163,8 +142,7 @@ protected:
         patches_.Patch("user32.dll", "ShowWindow", LoggedShowWindow);
         patches_.Patch("user32.dll", "LoadImageA", LoggedLoadImageA);
         patches_.Patch("kernel32.dll", "LoadLibraryA", LoggedLoadLibraryA);
-        g_realKillTimer = patches_.Patch("user32.dll", "KillTimer", LoggedKillTimer);
-        g_realSetTimer = patches_.Patch("user32.dll", "SetTimer", LoggedSetTimer);
+        PatchTimerCalls(patches_, &g_log);
         patches_.Patch("kernel32.dll", "CreateToolhelp32Snapshot", LoggedSnapshot);
         patches_.Patch("kernel32.dll", "SetProcessWorkingSetSize", LoggedSetProcessWorkingSetSize);
         g_realDefWindowProcA = patches_.Patch("user32.dll", "DefWindowProcA", LoggedDefWindowProcA);
