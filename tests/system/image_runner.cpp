@@ -93,22 +93,18 @@ void End(ImageRun& run)
     run.info = PROCESS_INFORMATION();
 }
 
-std::vector<TracedCall> Trace(const ImageRun& run, const std::string& exePath)
-{
-    return ReadTrace(RelayTracePath(), run.info.dwThreadId, ImageBase(exePath));
-}
-
 std::vector<TracedCall> Trace(const ImageRun& run)
 {
-    return ReadTrace(RelayTracePath(), run.info.dwThreadId, ImageBase(ImagePath()));
+    // Every copy of the image has the same preferred base: read it once.
+    static const unsigned long long base = ImageBase(ImagePath());
+    return ReadTrace(RelayTracePath(), run.info.dwThreadId, base);
 }
 
-std::vector<TracedCall> WaitForCalls(const ImageRun& run, const std::string& exePath, const std::string& function,
-                                     size_t count)
+std::vector<TracedCall> WaitForCalls(const ImageRun& run, const std::string& function, size_t count)
 {
     std::vector<TracedCall> found;
     for (DWORD waited = 0; waited < kWaitMs; waited += 50) {
-        found = CallsTo(Trace(run, exePath), function);
+        found = CallsTo(Trace(run), function);
         if (found.size() >= count)
             break;
         Sleep(50);
@@ -148,10 +144,6 @@ ImageRun& ImageTest::Start(const std::wstring& exePath, bool traced)
     return runs_.back();
 }
 
-ImageRun& ImageTest::Start(const std::string& exePath, bool traced)
-{
-    runs_.push_back(Launch(exePath, traced));
-    return runs_.back();
-}
+ImageRun& ImageTest::Start(const std::string& exePath, bool traced) { return Start(Wide(exePath), traced); }
 
 void ImageTest::Settings(const std::string& text) { WriteFile(dir_ + "\\QuillmarshNT_QX.ini", text); }

@@ -35,12 +35,10 @@ HWND WaitForWindow(ImageRun& run);
 // The exit code, or STILL_ACTIVE when the process is still running after `ms`.
 DWORD WaitForExit(ImageRun& run, DWORD ms);
 void End(ImageRun& run);
-std::vector<TracedCall> Trace(const ImageRun& run, const std::string& exePath);
-// The same, for a run of a copy of the image wherever it lies.
+// The calls that `run`'s main thread made from the image, from the relay trace.
 std::vector<TracedCall> Trace(const ImageRun& run);
 // Waits until the trace holds at least `count` calls to `function`.
-std::vector<TracedCall> WaitForCalls(const ImageRun& run, const std::string& exePath, const std::string& function,
-                                     size_t count);
+std::vector<TracedCall> WaitForCalls(const ImageRun& run, const std::string& function, size_t count);
 // Whether the shell holds an icon with the program's identifier for `window`:
 // modifying it with no flags succeeds only while it exists.
 bool TrayIconExists(HWND window);

@@ -14,7 +14,7 @@ TEST_F(ImageTest, SecondStartEndsWithZeroAndLeavesTheFirstRunning)
     ASSERT_TRUE(WaitForWindow(first));
     ImageRun& second = Start(exe_, true);
     EXPECT_EQ(0u, WaitForExit(second, kWaitMs));
-    std::vector<TracedCall> calls = Trace(second, exe_);
+    std::vector<TracedCall> calls = Trace(second);
     EXPECT_TRUE(CallsTo(calls, "user32.SetTimer").empty()) << DescribeAll(calls);
     EXPECT_TRUE(CallsTo(calls, "shell32.Shell_NotifyIconA").empty()) << DescribeAll(calls);
     EXPECT_EQ((DWORD)STILL_ACTIVE, WaitForExit(runs_[0], 0));
@@ -85,7 +85,7 @@ TEST_F(ImageTest, CloseMessagesEndTheProgramThroughTheCloseSequence)
         HWND window = WaitForWindow(run);
         ASSERT_TRUE(window) << c.what;
         // Let start-up finish: the icon is added before the timer is armed.
-        WaitForCalls(run, exe_, "user32.SetTimer", 1);
+        WaitForCalls(run, "user32.SetTimer", 1);
         EXPECT_TRUE(TrayIconExists(window)) << c.what;
         if (c.send) {
             DWORD_PTR ignored;
@@ -105,7 +105,7 @@ TEST_F(ImageTest, CloseMessagesEndTheProgramThroughTheCloseSequence)
                                              "PostQuitMessage(00000000)",
                                              "Sleep(00000064)",
                                              "ExitProcess(00000000)"};
-        std::vector<std::string> got = CloseCalls(Trace(run, exe_));
+        std::vector<std::string> got = CloseCalls(Trace(run));
         std::string gotText;
         for (const std::string& call : got)
             gotText += "    " + call + "\n";
@@ -119,10 +119,10 @@ TEST_F(ImageTest, PostedQuitEndsTheLoopWithItsCodeAndNoCloseSequence)
     Settings("[Setting]\r\nWatchTimer=60000\r\n");
     ImageRun& run = Start(exe_, true);
     ASSERT_TRUE(WaitForWindow(run));
-    WaitForCalls(run, exe_, "user32.SetTimer", 1);
+    WaitForCalls(run, "user32.SetTimer", 1);
     PostThreadMessageA(run.info.dwThreadId, WM_QUIT, 7, 0);
     EXPECT_EQ(7u, WaitForExit(run, kWaitMs));
-    std::vector<TracedCall> calls = Trace(run, exe_);
+    std::vector<TracedCall> calls = Trace(run);
     EXPECT_TRUE(CallsTo(calls, "user32.KillTimer").empty()) << DescribeAll(calls);
     EXPECT_EQ(1u, CallsTo(calls, "shell32.Shell_NotifyIconA").size()) << "only the add:\n" << DescribeAll(calls);
 }
@@ -136,7 +136,7 @@ TEST_F(ImageTest, FirstMessageIsHandledNotDropped)
     ASSERT_TRUE(window);
     PostMessageA(window, WM_CLOSE, 0, 0);
     EXPECT_EQ(0u, WaitForExit(run, kWaitMs)) << "the first message, a WM_CLOSE, was not handled";
-    std::vector<TracedCall> calls = Trace(run, exe_);
+    std::vector<TracedCall> calls = Trace(run);
     std::vector<TracedCall> trims = CallsTo(calls, "KERNEL32.SetProcessWorkingSetSize");
     ASSERT_FALSE(trims.empty()) << DescribeAll(calls);
     EXPECT_EQ("ffffffffffffffff", trims[0].args[0]) << "own working set emptied after the first wait";
@@ -150,8 +150,8 @@ TEST_F(ImageTest, WatchedProcessIsTrimmedAtTheIntervalFromTheSettingsFile)
     Settings("[Setting]\r\nWatchTimer=300\r\n[Proc]\r\n0=QMWATCHED.EXE\r\n1=nosuch.exe\r\n");
     ImageRun& run = Start(exe_, true);
     ASSERT_TRUE(WaitForWindow(run));
-    std::vector<TracedCall> opens = WaitForCalls(run, exe_, "KERNEL32.OpenProcess", 3);
-    std::vector<TracedCall> calls = Trace(run, exe_);
+    std::vector<TracedCall> opens = WaitForCalls(run, "KERNEL32.OpenProcess", 3);
+    std::vector<TracedCall> calls = Trace(run);
     ASSERT_GE(opens.size(), 3u) << DescribeAll(calls);
     for (const TracedCall& open : opens)
         EXPECT_EQ("OpenProcess(00000500,00000000," + pid + ")", Describe(open));
@@ -178,7 +178,7 @@ TEST_F(ImageTest, CopyUnderAnotherNameReadsTheSameSettingsFile)
     Settings("[Setting]\r\nWatchTimer=4321\r\n");
     ImageRun& run = Start(other, true);
     ASSERT_TRUE(WaitForWindow(run));
-    std::vector<TracedCall> timers = WaitForCalls(run, other, "user32.SetTimer", 1);
+    std::vector<TracedCall> timers = WaitForCalls(run, "user32.SetTimer", 1);
     ASSERT_FALSE(timers.empty());
     EXPECT_EQ(HexArg(4321), timers[0].args[2]);
 }

@@ -146,10 +146,10 @@ TEST_F(RobustnessTest, BrokenSettingsFilesNeitherStopNorSpreadTheProgram)
         ImageRun& run = Start(exe_, true);
         HWND window = WaitForWindow(run);
         ASSERT_TRUE(window) << c.what;
-        std::vector<TracedCall> timers = WaitForCalls(run, exe_, "user32.SetTimer", 1);
+        std::vector<TracedCall> timers = WaitForCalls(run, "user32.SetTimer", 1);
         ASSERT_FALSE(timers.empty()) << c.what;
         EXPECT_TRUE(Answers(window)) << c.what;
-        std::vector<TracedCall> calls = Trace(run, exe_);
+        std::vector<TracedCall> calls = Trace(run);
         size_t reads = 0;
         for (const TracedCall& call : calls) {
             if (call.function.find("GetPrivateProfile") == std::string::npos)
@@ -222,7 +222,7 @@ TEST_F(RobustnessTest, FoldersNearAndPastThePathLimit)
         ImageRun& run = Start(exe, true);
         HWND window = WaitForWindow(run);
         ASSERT_TRUE(window) << c.what;
-        std::vector<TracedCall> timers = WaitForCalls(run, exe_, "user32.SetTimer", 1);
+        std::vector<TracedCall> timers = WaitForCalls(run, "user32.SetTimer", 1);
         ASSERT_FALSE(timers.empty()) << c.what;
         EXPECT_EQ(HexArg(c.readsSettings ? 4321 : 1000), timers[0].args[2]) << c.what;
         std::vector<TracedCall> calls = Trace(run);
@@ -252,16 +252,16 @@ TEST_F(RobustnessTest, WithoutShell32ItRunsAndTrimsWithoutAnIcon)
     HWND window = WaitForWindow(run);
     RegDeleteKeyA(HKEY_CURRENT_USER, path);
     ASSERT_TRUE(window);
-    std::vector<TracedCall> opens = WaitForCalls(run, exe, "KERNEL32.OpenProcess", 2);
+    std::vector<TracedCall> opens = WaitForCalls(run, "KERNEL32.OpenProcess", 2);
     EXPECT_GE(opens.size(), 2u);
     EXPECT_FALSE(TrayIconExists(window));
-    std::vector<TracedCall> calls = Trace(run, exe);
+    std::vector<TracedCall> calls = Trace(run);
     EXPECT_EQ(1u, CallsTo(calls, "KERNEL32.LoadLibraryA").size()) << DescribeAll(calls);
     EXPECT_TRUE(CallsTo(calls, "shell32.Shell_NotifyIconA").empty()) << DescribeAll(calls);
     EXPECT_TRUE(CallsTo(calls, "KERNEL32.FreeLibrary").empty()) << "released a library it never had";
     PostMessageA(window, WM_CLOSE, 0, 0);
     EXPECT_EQ(0u, WaitForExit(run, kWaitMs));
-    EXPECT_EQ(2u, CallsTo(Trace(run, exe), "KERNEL32.LoadLibraryA").size()) << "the close tries the shell again";
+    EXPECT_EQ(2u, CallsTo(Trace(run), "KERNEL32.LoadLibraryA").size()) << "the close tries the shell again";
 }
 
 TEST_F(RobustnessTest, TenThousandPassesLeaveNoHandleBehind)
@@ -274,13 +274,13 @@ TEST_F(RobustnessTest, TenThousandPassesLeaveNoHandleBehind)
     ImageRun& run = Start(exe_, true);
     HWND window = WaitForWindow(run);
     ASSERT_TRUE(window);
-    ASSERT_FALSE(WaitForCalls(run, exe_, "user32.KillTimer", 1).empty());
+    ASSERT_FALSE(WaitForCalls(run, "user32.KillTimer", 1).empty());
     std::pair<ULONG, ULONG> first = HandleRange(run.info.dwProcessId);
     size_t passes = 0;
     for (int checks = 0; checks < 600 && passes < kPasses; checks++) {
         Sleep(1000);
         ASSERT_TRUE(Answers(window)) << "stopped answering after " << passes << " passes";
-        passes = CallsTo(Trace(run, exe_), "user32.KillTimer").size();
+        passes = CallsTo(Trace(run), "user32.KillTimer").size();
     }
     ASSERT_GE(passes, kPasses);
     std::pair<ULONG, ULONG> last = HandleRange(run.info.dwProcessId);
@@ -302,7 +302,7 @@ TEST_F(RobustnessTest, FloodOfMessagesToEveryRowDrains)
     ImageRun& run = Start(exe_, true);
     HWND window = WaitForWindow(run);
     ASSERT_TRUE(window);
-    WaitForCalls(run, exe_, "user32.SetTimer", 1);
+    WaitForCalls(run, "user32.SetTimer", 1);
     // Half tray notifications, half every other row that neither closes the
     // program nor waits for the user, all with random parameters.
     std::mt19937 random(1211);
@@ -331,7 +331,7 @@ TEST_F(RobustnessTest, FloodOfMessagesToEveryRowDrains)
     // was posted before it has been handled.
     PostMessageA(window, WM_TIMER, 7, 0);
     timers++;
-    std::vector<TracedCall> passes = WaitForCalls(run, exe_, "user32.KillTimer", timers);
+    std::vector<TracedCall> passes = WaitForCalls(run, "user32.KillTimer", timers);
     EXPECT_EQ(timers, passes.size());
     EXPECT_EQ((DWORD)STILL_ACTIVE, WaitForExit(run, 0));
     EXPECT_TRUE(Answers(window));

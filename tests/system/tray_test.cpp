@@ -90,7 +90,7 @@ protected:
         Settings("[Setting]\r\nWatchTimer=600000\r\n");
         run_ = &Start(exe_, true);
         HWND window = WaitForWindow(*run_);
-        WaitForCalls(*run_, exe_, "user32.SetTimer", 1);
+        WaitForCalls(*run_, "user32.SetTimer", 1);
         return window;
     }
     ImageRun* run_ = nullptr;
@@ -117,7 +117,7 @@ TEST_F(TrayTest, RightReleaseOpensTheMenuAtTheCursorAndItsItemEndsTheProgram)
     PostMessageA(menu, WM_KEYDOWN, VK_RETURN, 0);
     EXPECT_EQ(0u, WaitForExit(*run_, kWaitMs));
     EXPECT_FALSE(TrayIconExists(window)) << "the icon outlived the program";
-    std::vector<TracedCall> calls = Trace(*run_, exe_);
+    std::vector<TracedCall> calls = Trace(*run_);
     std::vector<TracedCall> tracks = CallsTo(calls, "user32.TrackPopupMenu");
     ASSERT_EQ(1u, tracks.size()) << DescribeAll(calls);
     EXPECT_EQ(HexArg(2), tracks[0].args[1]) << Describe(tracks[0]);
@@ -143,11 +143,11 @@ TEST_F(TrayTest, EscapeDismissesTheMenuAndTheProgramRunsOn)
     GetWindowRect(menu, &rect);
     SaveScreen(PicturePath("tray-menu.bmp"), RECT{std::min(rect.left, 640L) - 10, rect.top - 30, 800, 600});
     PostMessageA(menu, WM_KEYDOWN, VK_ESCAPE, 0);
-    std::vector<TracedCall> trims = WaitForCalls(*run_, exe_, "KERNEL32.SetProcessWorkingSetSize", 2);
+    std::vector<TracedCall> trims = WaitForCalls(*run_, "KERNEL32.SetProcessWorkingSetSize", 2);
     EXPECT_FALSE(MenuIsOpen());
     EXPECT_EQ((DWORD)STILL_ACTIVE, WaitForExit(*run_, 0));
     EXPECT_TRUE(TrayIconExists(window));
-    std::vector<TracedCall> calls = Trace(*run_, exe_);
+    std::vector<TracedCall> calls = Trace(*run_);
     std::vector<std::string> expected = {"TrackPopupMenu", "DestroyMenu", "SetProcessWorkingSetSize"};
     EXPECT_EQ(expected, NamesFrom(calls, "user32.TrackPopupMenu")) << DescribeAll(calls);
     EXPECT_EQ(1u, CallsTo(calls, "user32.LoadMenuA").size());
@@ -169,8 +169,8 @@ TEST_F(TrayTest, LeftReleaseDropsTheCommandQueuedBehindIt)
     // A left click on the icon after them: once its release has been
     // handled too, everything queued before it has been taken.
     PostMessageA(window, kTrayNotify, 100, WM_LBUTTONUP);
-    std::vector<TracedCall> peeks = WaitForCalls(*run_, exe_, "user32.PeekMessageA", 5);
-    EXPECT_EQ(5u, peeks.size()) << DescribeAll(Trace(*run_, exe_));
+    std::vector<TracedCall> peeks = WaitForCalls(*run_, "user32.PeekMessageA", 5);
+    EXPECT_EQ(5u, peeks.size()) << DescribeAll(Trace(*run_));
     EXPECT_EQ((DWORD)STILL_ACTIVE, WaitForExit(*run_, 0)) << "the queued IDM_EXIT was carried out";
     EXPECT_TRUE(TrayIconExists(window));
 }
